@@ -2,12 +2,17 @@
 #include "tools/fxsim/fxsim.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <regex>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -594,6 +599,66 @@ TEST(FxsimImage, LoadAndProgramAreaPerProfile) {
     }
     EXPECT_EQ(fxsim::MaxProgramBytes(Profile::FX1S), 4000u);
     EXPECT_EQ(fxsim::MaxProgramBytes(Profile::FX2N), 16000u);
+}
+
+// --- The program -----------------------------------------------------------------------------
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(FxsimProgram, ServesUntilSigtermThenDumpsAndSummarises) {
+    char dirTemplate[] = "/tmp/fxsim_prog_XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    const std::string link = dir + "/plc", ctl = dir + "/ctl", out = dir + "/out";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, 1);
+        execl(FXSIM_PROGRAM, FXSIM_PROGRAM, "--profile", "fx1s", "--link", link.c_str(),
+              "--control", ctl.c_str(), "--transcript", (dir + "/t").c_str(), "--dump",
+              (dir + "/d").c_str(), "--fault", "nak 1", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    struct stat st {};
+    for (int i = 0; i < 500 && lstat(ctl.c_str(), &st) != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    {
+        Line plc(link), c(ctl);
+        ASSERT_TRUE(plc.Ok());
+        ASSERT_TRUE(c.Ok());
+        plc.Send(kEnq);
+        EXPECT_EQ(plc.Read(1), kNak);
+        plc.Send(Frame("1805C02ABCD"));
+        EXPECT_EQ(plc.Read(1), kAck);
+        c.Send("state\n");
+        EXPECT_EQ(c.ReadReply(), "STOP requests=2 forced= model=22100 d8003=0\n.\n");
+    }
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(std::regex_match(
+        Slurp(out), std::regex("fxsim: fx1s STOP, 2 requests, program area crc 0x[0-9A-F]{4}\n")))
+        << Slurp(out);
+    const std::string dump = Slurp(dir + "/d");
+    ASSERT_EQ(dump.size(), 4092u);
+    EXPECT_EQ(dump.substr(0x5A, 6), "\xFF\xFF\xAB\xCD\xFF\xFF");
+    EXPECT_TRUE(std::regex_match(Slurp(dir + "/t"),
+                                 std::regex("\\d{4}\\.\\d{3} rx ENQ\n"
+                                            "\\d{4}\\.\\d{3} tx NAK fault\n"
+                                            "\\d{4}\\.\\d{3} rx 1 805C 02 ABCD [0-9A-F]{2}\n"
+                                            "\\d{4}\\.\\d{3} tx ACK\n")))
+        << Slurp(dir + "/t");
+    EXPECT_NE(lstat(link.c_str(), &st), 0);
+    EXPECT_NE(lstat(ctl.c_str(), &st), 0);
+    for (const char* f : {"/out", "/t", "/d"}) unlink((dir + f).c_str());
+    rmdir(dir.c_str());
 }
 
 }  // namespace
