@@ -29,6 +29,9 @@ using fxsim::Simulator;
 
 constexpr int kReplyTimeoutMs = 2000;  // generous: the suite shares two cores
 constexpr int kQuietMs = 150;          // long enough to see that no reply is coming
+constexpr auto kPollStep = std::chrono::milliseconds(5);  // re-check interval while waiting
+constexpr auto kPieceGap = std::chrono::milliseconds(5);  // between pieces of one frame
+constexpr auto kStartupPolls = 500;                       // x kPollStep for the program to start
 
 const std::string kEnq = "\x05";
 const std::string kAck = "\x06";
@@ -120,7 +123,7 @@ struct Plc {
         auto end = Clock::now() + std::chrono::milliseconds(kReplyTimeoutMs);
         std::vector<std::string> tx = TxLines(sim.Transcript());
         while (tx.size() < n && Clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(kPollStep);
             tx = TxLines(sim.Transcript());
         }
         return tx;
@@ -271,7 +274,7 @@ TEST(FxsimWire, JunkPiecesAndBackToBackFramesAreParsed) {
     const std::string read = Frame("00E0202");
     for (size_t i = 0; i < read.size(); i += 4) {
         plc.line.Send(read.substr(i, 4));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(kPieceGap);
     }
     EXPECT_EQ(plc.line.Read(8),
               "\x02"
@@ -624,8 +627,8 @@ TEST(FxsimProgram, ServesUntilSigtermThenDumpsAndSummarises) {
         _exit(127);
     }
     struct stat st {};
-    for (int i = 0; i < 500 && lstat(ctl.c_str(), &st) != 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < kStartupPolls && lstat(ctl.c_str(), &st) != 0; ++i) {
+        std::this_thread::sleep_for(kPollStep);
     }
     {
         Line plc(link), c(ctl);

@@ -87,7 +87,7 @@ class PtyServer {  // serves one Simulator on a new pseudo-terminal, on its own 
     PtyServer& operator=(const PtyServer&) = delete;
     std::string SlavePath() const;
     bool Ok() const;            // false when the pty or the link could not be made
-    std::string Error() const;  // what failed, with the OS error
+    std::string Error() const;  // what failed at setup or last on the line, with the OS error
 
   private:
     struct Impl;

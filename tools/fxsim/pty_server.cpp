@@ -142,16 +142,43 @@ timespec ToTimespec(Clock::duration d) {
     return ts;
 }
 
+// A thread serving one fd, with the means to stop it.
+struct Runner {
+    Waker waker;
+    std::atomic<bool> stop{false};
+    std::atomic<int> lastErrno{0};  // the last failing call on the line, for Error()
+    std::thread thread;
+
+    template <class F>
+    bool Start(F f) {
+        if (!waker.Open()) return false;
+        thread = std::thread(f);
+        return true;
+    }
+    void Stop() {
+        stop = true;
+        waker.Wake();
+        if (thread.joinable()) thread.join();
+        waker.Close();
+    }
+    std::string Error(const std::string& setup) const {
+        if (!setup.empty()) return setup;
+        int e = lastErrno;
+        return e ? OsError("line", e) : std::string();
+    }
+};
+
 // Serves the simulator on fd until stop is set: input at arrival time, replies when due,
 // paced byte by byte on an absolute schedule when the simulator paces.
-void ServeLine(Simulator& sim, int fd, Waker& waker, std::atomic<bool>& stop) {
+void ServeLine(Simulator& sim, int fd, Runner& run) {
+    Waker& waker = run.waker;
     std::vector<uint8_t> tx;
     size_t txPos = 0;
     Clock::time_point txStart{};
     bool txBusy = false;
     Clock::time_point lineFree{};  // paced: when the last character sent is off the line
     uint8_t buf[4096];
-    while (!stop) {
+    while (!run.stop) {
         Clock::time_point now = Clock::now();
         sim.Advance(now);
         bool paced = sim.Paced();
@@ -209,12 +236,18 @@ void ServeLine(Simulator& sim, int fd, Waker& waker, std::atomic<bool>& stop) {
             ts = ToTimespec(wake - Clock::now());
             tsp = &ts;
         }
-        int r = ppoll(p, 2, tsp, nullptr);
-        if (r < 0) continue;  // EINTR
+        if (ppoll(p, 2, tsp, nullptr) < 0) {
+            if (errno != EINTR) run.lastErrno = errno;
+            continue;
+        }
         if (p[1].revents) waker.Drain();
         if (p[0].revents & POLLIN) {
             ssize_t n = read(fd, buf, sizeof buf);
-            if (n > 0) sim.Receive(buf, static_cast<size_t>(n), Clock::now());
+            if (n > 0) {
+                sim.Receive(buf, static_cast<size_t>(n), Clock::now());
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                run.lastErrno = errno;
+            }
         } else if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             std::this_thread::sleep_for(kErrorBackoff);
         }
@@ -231,19 +264,25 @@ bool WriteAll(int fd, const std::string& s) {
         }
         if (w < 0 && errno != EAGAIN && errno != EINTR) return false;
         pollfd p{fd, POLLOUT, 0};
-        if (poll(&p, 1, kControlWriteTimeoutMs) <= 0) return false;
+        int r = poll(&p, 1, kControlWriteTimeoutMs);
+        if (r == 0) errno = ETIMEDOUT;
+        if (r <= 0) return false;
     }
     return true;
 }
 
-void ServeControl(Simulator& sim, int fd, Waker& waker, std::atomic<bool>& stop) {
+void ServeControl(Simulator& sim, int fd, Runner& run) {
+    Waker& waker = run.waker;
     std::string pending;
     char buf[1024];
-    while (!stop) {
+    while (!run.stop) {
         pollfd p[2] = {{fd, POLLIN, 0}, {waker.fds[0], POLLIN, 0}};
-        if (poll(p, 2, -1) < 0) continue;
+        if (poll(p, 2, -1) < 0) {
+            if (errno != EINTR) run.lastErrno = errno;
+            continue;
+        }
         if (p[1].revents) waker.Drain();
-        if (stop) break;
+        if (run.stop) break;
         if (p[0].revents & POLLIN) {
             ssize_t n = read(fd, buf, sizeof buf);
             if (n <= 0) continue;
@@ -253,33 +292,13 @@ void ServeControl(Simulator& sim, int fd, Waker& waker, std::atomic<bool>& stop)
                 std::string line = pending.substr(0, eol);
                 pending.erase(0, eol + 1);
                 if (line.find_first_not_of(" \t") == std::string::npos) continue;
-                WriteAll(fd, sim.Control(line) + "\n.\n");
+                if (!WriteAll(fd, sim.Control(line) + "\n.\n")) run.lastErrno = errno;
             }
         } else if (p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             std::this_thread::sleep_for(kErrorBackoff);
         }
     }
 }
-
-// A thread serving one fd, with the means to stop it.
-struct Runner {
-    Waker waker;
-    std::atomic<bool> stop{false};
-    std::thread thread;
-
-    template <class F>
-    bool Start(F f) {
-        if (!waker.Open()) return false;
-        thread = std::thread(f);
-        return true;
-    }
-    void Stop() {
-        stop = true;
-        waker.Wake();
-        if (thread.joinable()) thread.join();
-        waker.Close();
-    }
-};
 
 }  // namespace
 
@@ -292,8 +311,7 @@ struct PtyServer::Impl {
 PtyServer::PtyServer(Simulator& sim, const std::string& linkPath) : impl_(new Impl) {
     Impl& s = *impl_;
     if (!s.pty.Open(linkPath)) return;
-    if (!s.runner.Start(
-            [&sim, &s] { ServeLine(sim, s.pty.master, s.runner.waker, s.runner.stop); })) {
+    if (!s.runner.Start([&sim, &s] { ServeLine(sim, s.pty.master, s.runner); })) {
         s.pty.Fail("pipe2");
         return;
     }
@@ -324,8 +342,7 @@ struct ControlServer::Impl {
 ControlServer::ControlServer(Simulator& sim, const std::string& linkPath) : impl_(new Impl) {
     Impl& s = *impl_;
     if (!s.pty.Open(linkPath)) return;
-    if (!s.runner.Start(
-            [&sim, &s] { ServeControl(sim, s.pty.master, s.runner.waker, s.runner.stop); })) {
+    if (!s.runner.Start([&sim, &s] { ServeControl(sim, s.pty.master, s.runner); })) {
         s.pty.Fail("pipe2");
         return;
     }
@@ -362,7 +379,7 @@ DeviceServer::DeviceServer(Simulator& sim, const std::string& device) : impl_(ne
         return;
     }
     MakeRaw(s.fd, true);
-    if (!s.runner.Start([&sim, &s] { ServeLine(sim, s.fd, s.runner.waker, s.runner.stop); })) {
+    if (!s.runner.Start([&sim, &s] { ServeLine(sim, s.fd, s.runner); })) {
         s.error = OsError("pipe2", errno);
         return;
     }
