@@ -19,8 +19,9 @@ int wmain() {
         return 1;
     }
     Unscramble(body, reader.pmwsize);
-    std::printf("%s: package of %u bytes, size class %u, program %u bytes\n", profile.identity.deliverable,
-                reader.pmwsize, body[kBodyParamOffset], PackageProgramLength(profile, body));
+    std::printf("%s: package of %u bytes, size class %u, program %u bytes\n",
+                profile.identity.deliverable, reader.pmwsize, body[kBodyParamOffset],
+                PackageProgramLength(profile, body));
     delete[] body;
     return 0;
 }

@@ -16,7 +16,7 @@
 class CSerialCommandBase : public CObject {
     DECLARE_DYNAMIC(CSerialCommandBase)
 
-public:
+  public:
     CSerialCommandBase() = default;
     ~CSerialCommandBase() override = 0;
     virtual int Execute() = 0;
@@ -26,7 +26,7 @@ public:
 };
 
 class CSerialCommandPool {
-public:
+  public:
     static CSerialCommandPool* GetInstance();
     virtual ~CSerialCommandPool();
 
@@ -39,9 +39,9 @@ public:
     void RemoveAllCommands();
 
     BOOL AddClearMemoryCommand();
-    BOOL AddDownloadCommand(platform::WindowHandle window, tagModelProfile profile, const uint8_t* programBody,
-                            uint32_t programLength, const uint8_t* paramBlock, uint32_t endOffset,
-                            BOOL verify);
+    BOOL AddDownloadCommand(platform::WindowHandle window, tagModelProfile profile,
+                            const uint8_t* programBody, uint32_t programLength,
+                            const uint8_t* paramBlock, uint32_t endOffset, BOOL verify);
 
     std::deque<CSerialCommandBase*> m_queue;
     platform::WindowHandle m_hNotifyWnd = nullptr;
@@ -50,7 +50,7 @@ public:
     volatile BOOL m_bDownloading = FALSE;
     volatile BOOL m_bStop = FALSE;
 
-private:
+  private:
     CSerialCommandPool() = default;
     void ThreadProc();
 };

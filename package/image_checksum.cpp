@@ -8,7 +8,8 @@ uint16_t ImageChecksum(size_t length, const uint8_t* bytes) {
     for (size_t i = 0; i < length; ++i) {
         crc ^= bytes[i];
         for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                            : static_cast<uint16_t>(crc >> 1);
         }
     }
     return crc;
@@ -28,7 +29,9 @@ int CheckImageFileIntegrity(const std::wstring& path) {
     return stored == ImageChecksum(length - 2, image.get()) ? 1 : 0;
 }
 
-int CheckImageIntegrity() { return CheckImageFileIntegrity(platform::ModuleFileName()); }
+int CheckImageIntegrity() {
+    return CheckImageFileIntegrity(platform::ModuleFileName());
+}
 
 void Unscramble(uint8_t* buffer, uint32_t length) {
     for (uint32_t i = 0; i < length; ++i) buffer[i] ^= kPackageKey;

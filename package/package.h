@@ -9,10 +9,10 @@
 #include "profiles/profile.h"
 
 constexpr uint32_t kTrailerLength = 11;
-constexpr uint32_t kTrailerSizeOffset = 11;      // pmwsize lies at L - 11, big-endian
-constexpr uint32_t kTrailerFreeLength = 5;       // L - 7 .. L - 3, not read by the downloader
-constexpr uint32_t kBodyParamOffset = 256;       // size class and parameter block
-constexpr uint32_t kBodyProgramOffset = 348;     // program code, right after the 92-byte block
+constexpr uint32_t kTrailerSizeOffset = 11;   // pmwsize lies at L - 11, big-endian
+constexpr uint32_t kTrailerFreeLength = 5;    // L - 7 .. L - 3, not read by the downloader
+constexpr uint32_t kBodyParamOffset = 256;    // size class and parameter block
+constexpr uint32_t kBodyProgramOffset = 348;  // program code, right after the 92-byte block
 constexpr uint8_t kPackageKey = 0xA7;
 
 // CRC-16/MODBUS, bit by bit: "123456789" gives 0x4B37, no bytes give 0xFFFF.
@@ -36,7 +36,7 @@ enum class PackageStatus {
 };
 
 class CPackageReader {
-public:
+  public:
     uint32_t pmwsize = 0;
     PackageStatus status = PackageStatus::NoPackage;
 

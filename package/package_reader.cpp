@@ -21,7 +21,8 @@ uint8_t* CPackageReader::ReadFile(const std::wstring& path, const tagProfileTrai
     uint32_t length = file.Length();
     if (length == 0) return nullptr;
     uint8_t size[4] = {0, 0, 0, 0};
-    if (length < kTrailerLength || !file.Seek(length - kTrailerSizeOffset) || file.Read(size, 4) != 4) {
+    if (length < kTrailerLength || !file.Seek(length - kTrailerSizeOffset) ||
+        file.Read(size, 4) != 4) {
         status = PackageStatus::Damaged;
         return nullptr;
     }
@@ -49,10 +50,11 @@ uint8_t* CPackageReader::ReadFile(const std::wstring& path, const tagProfileTrai
     }
     // The download copies the parameter block and the whole program from fixed offsets:
     // a body too short for its own size class would send bytes from beyond the buffer.
-    bool fits = pmwsize > kBodyParamOffset &&
-                pmwsize >= kBodyProgramOffset +
-                               ProgramLengthForSizeClass(
-                                   profile, static_cast<uint8_t>(body[kBodyParamOffset] ^ kPackageKey));
+    bool fits =
+        pmwsize > kBodyParamOffset &&
+        pmwsize >= kBodyProgramOffset +
+                       ProgramLengthForSizeClass(
+                           profile, static_cast<uint8_t>(body[kBodyParamOffset] ^ kPackageKey));
     if (!fits) {
         delete[] body;
         status = PackageStatus::Damaged;

@@ -9,7 +9,7 @@
 namespace platform {
 
 class CancelToken {
-public:
+  public:
     CancelToken();
     ~CancelToken();
     CancelToken(const CancelToken&) = delete;
@@ -23,7 +23,7 @@ public:
     // while the token is cancelled; serial backends wait on it next to their I/O.
     intptr_t WaitHandle() const { return m_wait; }
 
-private:
+  private:
     std::atomic<bool> m_cancelled{false};
     intptr_t m_wait = -1;
     intptr_t m_signal = -1;

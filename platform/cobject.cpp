@@ -10,7 +10,9 @@ bool CRuntimeClass::IsDerivedFrom(const CRuntimeClass* base) const {
     return false;
 }
 
-const CRuntimeClass* CObject::GetRuntimeClass() const { return RUNTIME_CLASS(CObject); }
+const CRuntimeClass* CObject::GetRuntimeClass() const {
+    return RUNTIME_CLASS(CObject);
+}
 
 bool CObject::IsKindOf(const CRuntimeClass* cls) const {
     const CRuntimeClass* mine = GetRuntimeClass();

@@ -12,7 +12,7 @@ struct CRuntimeClass {
 };
 
 class CObject {
-public:
+  public:
     static const CRuntimeClass classCObject;
 
     virtual ~CObject() = default;
@@ -21,19 +21,21 @@ public:
 
     bool IsKindOf(const CRuntimeClass* cls) const;
 
-protected:
+  protected:
     CObject() = default;
 };
 
 #define RUNTIME_CLASS(cls) (&cls::class##cls)
 
-#define DECLARE_DYNAMIC(cls)                   \
-public:                                        \
-    static const CRuntimeClass class##cls;     \
+#define DECLARE_DYNAMIC(cls)               \
+  public:                                  \
+    static const CRuntimeClass class##cls; \
     const CRuntimeClass* GetRuntimeClass() const override;
 
 // No dynamic creation and no serialization schema: the schema field stays 0xFFFF.
-#define IMPLEMENT_DYNAMIC(cls, base)                                                             \
-    const CRuntimeClass cls::class##cls = {#cls, static_cast<int>(sizeof(cls)), 0xFFFF,          \
-                                           RUNTIME_CLASS(base)};                                  \
-    const CRuntimeClass* cls::GetRuntimeClass() const { return RUNTIME_CLASS(cls); }
+#define IMPLEMENT_DYNAMIC(cls, base)                                                    \
+    const CRuntimeClass cls::class##cls = {#cls, static_cast<int>(sizeof(cls)), 0xFFFF, \
+                                           RUNTIME_CLASS(base)};                        \
+    const CRuntimeClass* cls::GetRuntimeClass() const {                                 \
+        return RUNTIME_CLASS(cls);                                                      \
+    }

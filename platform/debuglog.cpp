@@ -71,7 +71,8 @@ std::wstring FormatWide(size_t maxChars, const wchar_t* format, va_list args) {
         if (*p == L'.') {
             ++p;
             precision = 0;
-            while (*p >= L'0' && *p <= L'9') precision = precision * 10 + static_cast<size_t>(*p++ - L'0');
+            while (*p >= L'0' && *p <= L'9')
+                precision = precision * 10 + static_cast<size_t>(*p++ - L'0');
         }
         bool narrow = false, isLong = false;
         if (*p == L'h') {
@@ -90,7 +91,8 @@ std::wstring FormatWide(size_t maxChars, const wchar_t* format, va_list args) {
             case L'i': {
                 int32_t v = isLong ? static_cast<int32_t>(va_arg(ap, long)) : va_arg(ap, int);
                 if (v < 0) {
-                    body = L"-" + Digits(static_cast<uint64_t>(-static_cast<int64_t>(v)), 10, false);
+                    body =
+                        L"-" + Digits(static_cast<uint64_t>(-static_cast<int64_t>(v)), 10, false);
                     signLength = 1;
                 } else {
                     body = Digits(static_cast<uint64_t>(v), 10, false);

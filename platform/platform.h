@@ -21,7 +21,7 @@ int LastErrorCode();
 
 // A read-only handle on one file; every call after a failed Open does nothing.
 class ReadOnlyFile {
-public:
+  public:
     ReadOnlyFile() = default;
     ~ReadOnlyFile();
     ReadOnlyFile(const ReadOnlyFile&) = delete;
@@ -34,7 +34,7 @@ public:
     uint32_t Read(void* buffer, uint32_t count);  // bytes that arrived
     void Close();
 
-private:
+  private:
     intptr_t m_handle = -1;
 };
 

@@ -8,7 +8,7 @@
 constexpr uint32_t INFINITE_WAIT = 0xFFFFFFFFu;
 
 class CMutex {
-public:
+  public:
     CMutex() = default;
     CMutex(const CMutex&) = delete;
     CMutex& operator=(const CMutex&) = delete;
@@ -22,12 +22,12 @@ public:
     }
     void Unlock() { m_mutex.unlock(); }
 
-private:
+  private:
     std::timed_mutex m_mutex;
 };
 
 class CSingleLock {
-public:
+  public:
     explicit CSingleLock(CMutex* mutex, bool initialLock = false) : m_pMutex(mutex) {
         if (initialLock) Lock();
     }
@@ -48,7 +48,7 @@ public:
     }
     bool IsLocked() const { return m_bLocked; }
 
-private:
+  private:
     CMutex* m_pMutex;
     bool m_bLocked = false;
 };

@@ -1,4 +1,6 @@
 // The deliverable's own profile, fixed when it is built (NERIO_BUILD_PROFILE names it).
 #include "profiles/active.h"
 
-const tagProfileTraits& ActiveProfile() { return NERIO_BUILD_PROFILE; }
+const tagProfileTraits& ActiveProfile() {
+    return NERIO_BUILD_PROFILE;
+}

@@ -7,6 +7,10 @@ namespace {
 std::atomic<const tagProfileTraits*> g_active{&kProfileFX2N};
 }
 
-const tagProfileTraits& ActiveProfile() { return *g_active.load(); }
+const tagProfileTraits& ActiveProfile() {
+    return *g_active.load();
+}
 
-void UseProfile(const tagProfileTraits& profile) { g_active.store(&profile); }
+void UseProfile(const tagProfileTraits& profile) {
+    g_active.store(&profile);
+}

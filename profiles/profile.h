@@ -24,9 +24,9 @@ struct tagRelayForce {
 
 // What a deliverable calls itself: resource texts and class names.
 struct tagProfileIdentity {
-    const char* deliverable;     // "Nerio2N"
-    const char* appClass;        // "CFX2NApp"
-    const char* dialogClass;     // "CFX2NDlg"
+    const char* deliverable;  // "Nerio2N"
+    const char* appClass;     // "CFX2NApp"
+    const char* dialogClass;  // "CFX2NDlg"
     const wchar_t* titleChinese;
     const wchar_t* titleEnglish;
     const wchar_t* aboutProductLine;
@@ -43,11 +43,11 @@ struct tagProfileTraits {
     uint32_t programLengthLimit;  // size class x 2000 is clamped to this
     uint32_t portTimeoutMs;       // all five serial time-out fields
 
-    bool extendedCommands;         // E00/E01/E10/E11/E7/E8 (classic "0" stays for the model word)
-    uint16_t programSpaceFirst;    // first address sent with the program-space selector
-    uint16_t programSpaceLast;     // last address sent with the program-space selector
-    int openFailureCode;           // result of a transaction whose port will not open
-    bool timeoutsAfterWrite;       // set the time-outs after each attempt's write and flush
+    bool extendedCommands;       // E00/E01/E10/E11/E7/E8 (classic "0" stays for the model word)
+    uint16_t programSpaceFirst;  // first address sent with the program-space selector
+    uint16_t programSpaceLast;   // last address sent with the program-space selector
+    int openFailureCode;         // result of a transaction whose port will not open
+    bool timeoutsAfterWrite;     // set the time-outs after each attempt's write and flush
 
     uint16_t runStateAddress;  // byte whose bit 0 is the run monitor M8000
     uint8_t runStateLength;    // bytes read for the run state
@@ -59,9 +59,9 @@ struct tagProfileTraits {
     tagRelayForce runSequence[3];
     int runSequenceLength;
 
-    bool forcesProgramBit;    // force address 0x0E76 ON around the program frames
-    bool verifyReadsParams;   // read the parameter block back before the program
-    bool writesDumpFiles;     // dump PLC and project program on a compare failure
+    bool forcesProgramBit;   // force address 0x0E76 ON around the program frames
+    bool verifyReadsParams;  // read the parameter block back before the program
+    bool writesDumpFiles;    // dump PLC and project program on a compare failure
 
     uint16_t monitorHeaderAddress;    // device-monitor header reset by the pool's stop
     uint16_t monitorBitCountAddress;  // 16-bit count of monitored bit devices, also zeroed

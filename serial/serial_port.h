@@ -10,7 +10,7 @@
 class CSerialPort : public CObject {
     DECLARE_DYNAMIC(CSerialPort)
 
-public:
+  public:
     CSerialPort();
     ~CSerialPort() override;
     CSerialPort(const CSerialPort&) = delete;
@@ -19,13 +19,13 @@ public:
     int Open(int port, unsigned baud);  // 1 opened, 0 failed
     void Close();
     bool IsOpen() const;
-    void SetTimeouts(uint32_t ms);       // all five time-out fields
+    void SetTimeouts(uint32_t ms);  // all five time-out fields
     void Write(const void* data, uint32_t count);
     void Flush();
     uint32_t Read(void* buffer, uint32_t count);  // bytes read; 0 when closed or on failure
-    void PurgeInput();                   // discards whatever arrived and was not read yet
+    void PurgeInput();                            // discards whatever arrived and was not read yet
 
-private:
+  private:
     intptr_t m_hComm;  // the OS handle or descriptor; -1 (invalid) while closed
     uint32_t m_timeoutMs = 0;
 };

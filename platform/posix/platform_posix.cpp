@@ -18,7 +18,9 @@ std::mutex g_sinkMutex;
 TextSink g_debugSink;
 TextSink g_boxSink;
 
-std::string NarrowPath(const std::wstring& path) { return ToUtf8(path); }
+std::string NarrowPath(const std::wstring& path) {
+    return ToUtf8(path);
+}
 
 }  // namespace
 
@@ -36,9 +38,13 @@ std::wstring ModuleFolder() {
     return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
 }
 
-int LastErrorCode() { return errno; }
+int LastErrorCode() {
+    return errno;
+}
 
-ReadOnlyFile::~ReadOnlyFile() { Close(); }
+ReadOnlyFile::~ReadOnlyFile() {
+    Close();
+}
 
 bool ReadOnlyFile::Open(const std::wstring& path) {
     Close();
@@ -48,7 +54,9 @@ bool ReadOnlyFile::Open(const std::wstring& path) {
     return true;
 }
 
-bool ReadOnlyFile::IsOpen() const { return m_handle >= 0; }
+bool ReadOnlyFile::IsOpen() const {
+    return m_handle >= 0;
+}
 
 uint32_t ReadOnlyFile::Length() const {
     struct stat st;
@@ -64,7 +72,8 @@ uint32_t ReadOnlyFile::Read(void* buffer, uint32_t count) {
     if (m_handle < 0) return 0;
     uint32_t got = 0;
     while (got < count) {
-        ssize_t n = ::read(static_cast<int>(m_handle), static_cast<char*>(buffer) + got, count - got);
+        ssize_t n =
+            ::read(static_cast<int>(m_handle), static_cast<char*>(buffer) + got, count - got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         got += static_cast<uint32_t>(n);
@@ -99,7 +108,8 @@ bool WriteNewFile(const std::wstring& path, const void* data, size_t count) {
 uint32_t TickCount() {
     struct timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    uint64_t ms =
+        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
 

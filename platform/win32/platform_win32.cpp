@@ -15,8 +15,12 @@ std::mutex g_sinkMutex;
 TextSink g_debugSink;
 TextSink g_boxSink;
 
-HANDLE AsHandle(intptr_t h) { return reinterpret_cast<HANDLE>(h); }
-intptr_t FromHandle(HANDLE h) { return reinterpret_cast<intptr_t>(h); }
+HANDLE AsHandle(intptr_t h) {
+    return reinterpret_cast<HANDLE>(h);
+}
+intptr_t FromHandle(HANDLE h) {
+    return reinterpret_cast<intptr_t>(h);
+}
 
 }  // namespace
 
@@ -33,9 +37,13 @@ std::wstring ModuleFolder() {
     return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut);
 }
 
-int LastErrorCode() { return static_cast<int>(GetLastError()); }
+int LastErrorCode() {
+    return static_cast<int>(GetLastError());
+}
 
-ReadOnlyFile::~ReadOnlyFile() { Close(); }
+ReadOnlyFile::~ReadOnlyFile() {
+    Close();
+}
 
 bool ReadOnlyFile::Open(const std::wstring& path) {
     Close();
@@ -46,7 +54,9 @@ bool ReadOnlyFile::Open(const std::wstring& path) {
     return true;
 }
 
-bool ReadOnlyFile::IsOpen() const { return m_handle != -1; }
+bool ReadOnlyFile::IsOpen() const {
+    return m_handle != -1;
+}
 
 uint32_t ReadOnlyFile::Length() const {
     if (m_handle == -1) return 0;
@@ -67,7 +77,8 @@ uint32_t ReadOnlyFile::Read(void* buffer, uint32_t count) {
     uint32_t got = 0;
     while (got < count) {
         DWORD n = 0;
-        if (!ReadFile(AsHandle(m_handle), static_cast<char*>(buffer) + got, count - got, &n, nullptr) ||
+        if (!ReadFile(AsHandle(m_handle), static_cast<char*>(buffer) + got, count - got, &n,
+                      nullptr) ||
             n == 0)
             break;
         got += n;
@@ -91,9 +102,13 @@ bool WriteNewFile(const std::wstring& path, const void* data, size_t count) {
     return ok;
 }
 
-uint32_t TickCount() { return GetTickCount(); }
+uint32_t TickCount() {
+    return GetTickCount();
+}
 
-void SleepMs(uint32_t ms) { Sleep(ms); }
+void SleepMs(uint32_t ms) {
+    Sleep(ms);
+}
 
 void WriteDebugOutput(const std::wstring& text) {
     TextSink sink;

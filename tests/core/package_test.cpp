@@ -13,7 +13,9 @@ namespace {
 
 using testsupport::TempDir;
 
-std::vector<uint8_t> Bytes(const char* s) { return std::vector<uint8_t>(s, s + std::strlen(s)); }
+std::vector<uint8_t> Bytes(const char* s) {
+    return std::vector<uint8_t>(s, s + std::strlen(s));
+}
 
 // A stand-in downloader image and a PLC memory image with a given size class.
 std::vector<uint8_t> FakeDownloader(size_t n = 300) {
@@ -64,7 +66,8 @@ struct ReadResult {
     std::vector<uint8_t> body;  // unscrambled
 };
 
-ReadResult ReadOf(const TempDir& dir, const std::vector<uint8_t>& image, const tagProfileTraits& profile) {
+ReadResult ReadOf(const TempDir& dir, const std::vector<uint8_t>& image,
+                  const tagProfileTraits& profile) {
     testsupport::WriteBytes(dir / "image.exe", image);
     CPackageReader reader;
     std::unique_ptr<uint8_t[]> body(reader.ReadFile((dir / "image.exe").wstring(), profile));
@@ -100,7 +103,8 @@ TEST_P(SealedImage, RoundTripThroughGateAndReader) {
     EXPECT_EQ(r.pmwsize, 256u + program.size());
     // From offset 256 the body is the PLC memory image from 0x8000.
     EXPECT_EQ(std::vector<uint8_t>(r.body.begin() + 256, r.body.end()), program);
-    EXPECT_EQ(PackageProgramLength(profile, r.body.data()), profile.id == ProfileId::FX1S ? 4000u : 6000u);
+    EXPECT_EQ(PackageProgramLength(profile, r.body.data()),
+              profile.id == ProfileId::FX1S ? 4000u : 6000u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, SealedImage,
@@ -155,8 +159,10 @@ TEST(PackageReader, FreeTrailerBytesDoNotMatter) {
     auto body = Body(ProgramImage(1, 2000));
     const uint8_t freeA[5] = {0, 0, 0, 0, 0};
     const uint8_t freeB[5] = {'x', 0xFF, 0x13, 0x00, 0x7E};
-    ReadResult a = ReadOf(dir, SealRaw(FakeDownloader(), body, uint32_t(body.size()), freeA), kProfileFX1S);
-    ReadResult b = ReadOf(dir, SealRaw(FakeDownloader(), body, uint32_t(body.size()), freeB), kProfileFX1S);
+    ReadResult a =
+        ReadOf(dir, SealRaw(FakeDownloader(), body, uint32_t(body.size()), freeA), kProfileFX1S);
+    ReadResult b =
+        ReadOf(dir, SealRaw(FakeDownloader(), body, uint32_t(body.size()), freeB), kProfileFX1S);
     ASSERT_EQ(a.status, PackageStatus::Ok);
     ASSERT_EQ(b.status, PackageStatus::Ok);
     EXPECT_EQ(a.body, b.body);
@@ -174,17 +180,26 @@ TEST(PackageReader, BoundsRefusals) {
         int64_t pmwsizeDelta;  // pmwsize = body size + delta
         PackageStatus expected;
     } cases[] = {
-        {"exact fit, size class 1", &kProfileFX2N, Body(ProgramImage(1, 2000)), 0, PackageStatus::Ok},
-        {"one program byte short", &kProfileFX2N, Body(ProgramImage(1, 1999)), 0, PackageStatus::Damaged},
-        {"class 4 needs 8000 in FX1N", &kProfileFX1N, Body(ProgramImage(4, 4000)), 0, PackageStatus::Damaged},
-        {"class 4 is 4000 in FX1S", &kProfileFX1S, Body(ProgramImage(4, 4000)), 0, PackageStatus::Ok},
-        {"class 0 needs the block only", &kProfileFX1S, Body(ProgramImage(0, 0)), 0, PackageStatus::Ok},
-        {"no room for a size class", &kProfileFX2N, std::vector<uint8_t>(256, 0), 0, PackageStatus::Damaged},
-        {"pmwsize one past the file", &kProfileFX2N, Body(ProgramImage(0, 0)), 200 + 1, PackageStatus::Damaged},
-        {"pmwsize huge", &kProfileFX2N, Body(ProgramImage(0, 0)), 0x7FFFFFF0, PackageStatus::Damaged},
+        {"exact fit, size class 1", &kProfileFX2N, Body(ProgramImage(1, 2000)), 0,
+         PackageStatus::Ok},
+        {"one program byte short", &kProfileFX2N, Body(ProgramImage(1, 1999)), 0,
+         PackageStatus::Damaged},
+        {"class 4 needs 8000 in FX1N", &kProfileFX1N, Body(ProgramImage(4, 4000)), 0,
+         PackageStatus::Damaged},
+        {"class 4 is 4000 in FX1S", &kProfileFX1S, Body(ProgramImage(4, 4000)), 0,
+         PackageStatus::Ok},
+        {"class 0 needs the block only", &kProfileFX1S, Body(ProgramImage(0, 0)), 0,
+         PackageStatus::Ok},
+        {"no room for a size class", &kProfileFX2N, std::vector<uint8_t>(256, 0), 0,
+         PackageStatus::Damaged},
+        {"pmwsize one past the file", &kProfileFX2N, Body(ProgramImage(0, 0)), 200 + 1,
+         PackageStatus::Damaged},
+        {"pmwsize huge", &kProfileFX2N, Body(ProgramImage(0, 0)), 0x7FFFFFF0,
+         PackageStatus::Damaged},
     };
     for (const Case& c : cases) {
-        uint32_t pmwsize = static_cast<uint32_t>(static_cast<int64_t>(c.body.size()) + c.pmwsizeDelta);
+        uint32_t pmwsize =
+            static_cast<uint32_t>(static_cast<int64_t>(c.body.size()) + c.pmwsizeDelta);
         auto image = SealRaw(exe, c.body, pmwsize, kZeroFree);
         ASSERT_EQ(GateOf(dir, image), 1) << c.what;
         ReadResult r = ReadOf(dir, image, *c.profile);

@@ -38,15 +38,17 @@ TEST(FormatWide, Conversions) {
     EXPECT_EQ(Format(L"%d|%i|%u", -7, 42, 4294967295u), L"-7|42|4294967295");
     EXPECT_EQ(Format(L"RamBase: %08x , CodeBase: %08x", 0x1234u, 0xABCDEF12u),
               L"RamBase: 00001234 , CodeBase: abcdef12");
-    EXPECT_EQ(Format(L"%X %#x %5d|%-4d|%05d", 0xbeefu, 255u, 12, 3, -42), L"BEEF 0xff    12|3   |-0042");
-    EXPECT_EQ(Format(L"%s and %s", L"COM3", static_cast<const wchar_t*>(nullptr)), L"COM3 and (null)");
+    EXPECT_EQ(Format(L"%X %#x %5d|%-4d|%05d", 0xbeefu, 255u, 12, 3, -42),
+              L"BEEF 0xff    12|3   |-0042");
+    EXPECT_EQ(Format(L"%s and %s", L"COM3", static_cast<const wchar_t*>(nullptr)),
+              L"COM3 and (null)");
     EXPECT_EQ(Format(L"%hs", "narrow"), L"narrow");
     EXPECT_EQ(Format(L"Current download progress %u%%", 50u), L"Current download progress 50%");
     EXPECT_EQ(Format(L"%c%c", L'O', L'K'), L"OK");
 }
 
 class DebugCapture : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         platform::SetDebugSink([this](const std::wstring& s) {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -59,7 +61,7 @@ protected:
         return m_writes;
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::vector<std::wstring> m_writes;
 };
@@ -91,7 +93,8 @@ TEST_F(DebugCapture, ConcurrentLinesStayWhole) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([t] {
-            for (int i = 0; i < 200; ++i) DebugLog(L"thread %d line %d %s\n", t, i, L"payload-payload-payload");
+            for (int i = 0; i < 200; ++i)
+                DebugLog(L"thread %d line %d %s\n", t, i, L"payload-payload-payload");
         });
     }
     for (auto& th : threads) th.join();
@@ -100,8 +103,8 @@ TEST_F(DebugCapture, ConcurrentLinesStayWhole) {
     ASSERT_EQ(lines.size(), 800u);
     for (int t = 0; t < 4; ++t) {
         for (int i = 0; i < 200; i += 37) {
-            std::wstring expect = L"[NerioLogic] thread " + std::to_wstring(t) + L" line " + std::to_wstring(i) +
-                                  L" payload-payload-payload\n";
+            std::wstring expect = L"[NerioLogic] thread " + std::to_wstring(t) + L" line " +
+                                  std::to_wstring(i) + L" payload-payload-payload\n";
             EXPECT_EQ(lines.count(expect), 1u);
         }
     }
@@ -142,9 +145,10 @@ TEST(Cancel, SleepEndsWhenTheThreadsTokenIsCancelled) {
 }
 
 TEST(Files, WriteThenReadBack) {
-    std::wstring path = platform::ModuleFolder() + (platform::ModuleFileName().find(L'\\') != std::wstring::npos
-                                                        ? L"\\nerio-platform-test.bin"
-                                                        : L"/nerio-platform-test.bin");
+    std::wstring path =
+        platform::ModuleFolder() + (platform::ModuleFileName().find(L'\\') != std::wstring::npos
+                                        ? L"\\nerio-platform-test.bin"
+                                        : L"/nerio-platform-test.bin");
     const uint8_t data[] = {1, 2, 3, 4, 5};
     ASSERT_TRUE(platform::WriteNewFile(path, data, sizeof data));
     platform::ReadOnlyFile f;

@@ -10,12 +10,13 @@
 namespace testsupport {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         static int counter = 0;
         auto base = std::filesystem::temp_directory_path();
         for (;;) {
-            m_path = base / ("nerio-test-" + std::to_string(Pid()) + "-" + std::to_string(++counter));
+            m_path =
+                base / ("nerio-test-" + std::to_string(Pid()) + "-" + std::to_string(++counter));
             if (std::filesystem::create_directories(m_path)) break;
         }
     }
@@ -26,19 +27,21 @@ public:
     const std::filesystem::path& path() const { return m_path; }
     std::filesystem::path operator/(const std::string& name) const { return m_path / name; }
 
-private:
+  private:
     static long Pid();
     std::filesystem::path m_path;
 };
 
 inline void WriteBytes(const std::filesystem::path& p, const std::vector<uint8_t>& bytes) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::vector<uint8_t> ReadBytes(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
 }
 
 }  // namespace testsupport

@@ -12,7 +12,8 @@
 namespace {
 
 const char kUsage[] =
-    "usage: nerio-pack DOWNLOADER.exe PROGRAM.bin -o OUT.exe [--profile fx1s|fx1n|fx2n] [--replace]\n"
+    "usage: nerio-pack DOWNLOADER.exe PROGRAM.bin -o OUT.exe [--profile fx1s|fx1n|fx2n] "
+    "[--replace]\n"
     "       nerio-pack --check IMAGE.exe [--profile fx1s|fx1n|fx2n]\n";
 
 bool ReadAll(const std::string& path, std::vector<uint8_t>& out, std::string& why) {
@@ -42,9 +43,10 @@ int Check(const std::string& path, const tagProfileTraits* forced) {
     const tagProfileTraits* profile = forced ? forced : pack::DetectProfile(image);
     std::printf("image:        %s (%zu bytes)\n", path.c_str(), image.size());
     std::printf("profile:      %s\n", profile ? profile->identity.deliverable : "unknown");
-    std::printf("checksum:     stored 0x%04X, computed 0x%04X (%s)\n", info.storedCrc, info.computedCrc,
-                info.sealed ? "sealed" : "NOT sealed");
-    std::printf("pmwsize:      %u%s\n", info.pmwsize, info.bodyFits ? "" : " (larger than the file)");
+    std::printf("checksum:     stored 0x%04X, computed 0x%04X (%s)\n", info.storedCrc,
+                info.computedCrc, info.sealed ? "sealed" : "NOT sealed");
+    std::printf("pmwsize:      %u%s\n", info.pmwsize,
+                info.bodyFits ? "" : " (larger than the file)");
     if (info.sizeClass >= 0) {
         std::printf("size class:   %d\n", info.sizeClass);
         for (const char* key : {"fx1s", "fx1n", "fx2n"}) {
@@ -55,7 +57,8 @@ int Check(const std::string& path, const tagProfileTraits* forced) {
                         fits ? "" : " (body too short)");
         }
     }
-    if (!info.sealed) return Fail(path, "not sealed: the last two bytes are not the image checksum");
+    if (!info.sealed)
+        return Fail(path, "not sealed: the last two bytes are not the image checksum");
     if (info.pmwsize == 0) return Fail(path, "sealed, but carries no program package (pmwsize 0)");
     if (!info.bodyFits) return Fail(path, "pmwsize is larger than the image");
     if (info.sizeClass < 0) return Fail(path, "package body too short for a parameter block");
@@ -71,8 +74,8 @@ int Check(const std::string& path, const tagProfileTraits* forced) {
     return 0;
 }
 
-int Pack(const std::string& downloaderPath, const std::string& programPath, const std::string& outPath,
-         const tagProfileTraits* forced, bool replace) {
+int Pack(const std::string& downloaderPath, const std::string& programPath,
+         const std::string& outPath, const tagProfileTraits* forced, bool replace) {
     std::vector<uint8_t> downloader, program;
     std::string why;
     if (!ReadAll(downloaderPath, downloader, why)) return Fail(downloaderPath, why);
@@ -82,12 +85,14 @@ int Pack(const std::string& downloaderPath, const std::string& programPath, cons
     pack::SealedInfo info = pack::Inspect(downloader);
     if (info.sealed && info.bodyFits && info.pmwsize > 0) {
         if (!replace)
-            return Fail(downloaderPath, "already carries a sealed package (use --replace to re-pack it)");
+            return Fail(downloaderPath,
+                        "already carries a sealed package (use --replace to re-pack it)");
         downloader.resize(info.executableLength);
     }
     const tagProfileTraits* profile = forced ? forced : pack::DetectProfile(downloader);
     if (profile == nullptr)
-        return Fail(downloaderPath, "cannot tell its profile from its version information (use --profile)");
+        return Fail(downloaderPath,
+                    "cannot tell its profile from its version information (use --profile)");
     std::string problem = pack::CheckProgram(program, *profile);
     if (!problem.empty()) return Fail(programPath, problem);
 
@@ -99,9 +104,10 @@ int Pack(const std::string& downloaderPath, const std::string& programPath, cons
     file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
     file.close();
     if (!file) return Fail(outPath, "cannot be written");
-    std::printf("nerio-pack: %s: %s with %zu program bytes, size class %u, %u bytes of program for %s\n",
-                outPath.c_str(), profile->identity.deliverable, program.size(), program[0],
-                ProgramLengthForSizeClass(*profile, program[0]), profile->identity.deliverable);
+    std::printf(
+        "nerio-pack: %s: %s with %zu program bytes, size class %u, %u bytes of program for %s\n",
+        outPath.c_str(), profile->identity.deliverable, program.size(), program[0],
+        ProgramLengthForSizeClass(*profile, program[0]), profile->identity.deliverable);
     return 0;
 }
 
@@ -125,7 +131,8 @@ int main(int argc, char** argv) {
         } else if (a == "--profile") {
             profile = FindProfile(argv[++i]);
             if (profile == nullptr) {
-                std::fprintf(stderr, "nerio-pack: unknown profile %s (fx1s, fx1n or fx2n)\n", argv[i]);
+                std::fprintf(stderr, "nerio-pack: unknown profile %s (fx1s, fx1n or fx2n)\n",
+                             argv[i]);
                 return 2;
             }
         } else if (a == "--replace") {

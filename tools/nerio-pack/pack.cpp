@@ -68,14 +68,16 @@ std::string CheckProgram(const std::vector<uint8_t>& program, const tagProfileTr
     }
     uint32_t needed = kParamLength + ProgramLengthForSizeClass(profile, program[0]);
     if (program.size() < needed) {
-        return std::to_string(program.size()) + " bytes, but size class " + std::to_string(program[0]) +
-               " needs " + std::to_string(needed) + " bytes for " + profile.identity.deliverable;
+        return std::to_string(program.size()) + " bytes, but size class " +
+               std::to_string(program[0]) + " needs " + std::to_string(needed) + " bytes for " +
+               profile.identity.deliverable;
     }
     return std::string();
 }
 
-std::vector<uint8_t> Seal(const std::vector<uint8_t>& downloader, const std::vector<uint8_t>& program,
-                          const tagProfileTraits& profile, const std::string& programName) {
+std::vector<uint8_t> Seal(const std::vector<uint8_t>& downloader,
+                          const std::vector<uint8_t>& program, const tagProfileTraits& profile,
+                          const std::string& programName) {
     std::vector<uint8_t> body(kHeaderLength, 0);
     std::memcpy(body.data(), "NERIOPKG", 8);
     body[8] = kFormatVersion;

@@ -16,14 +16,14 @@ constexpr uint8_t kFormatVersion = 1;
 constexpr char kTrailerTag[3] = {'N', 'R', 'P'};
 
 struct SealedInfo {
-    bool sealed = false;          // last two bytes hold the image checksum
+    bool sealed = false;  // last two bytes hold the image checksum
     uint16_t storedCrc = 0;
     uint16_t computedCrc = 0;
     uint32_t pmwsize = 0;
-    bool bodyFits = false;        // pmwsize <= L - 11
+    bool bodyFits = false;          // pmwsize <= L - 11
     uint32_t executableLength = 0;  // L - pmwsize - 11 when the body fits
-    int sizeClass = -1;           // -1 when the body is too short to hold one
-    std::vector<uint8_t> body;    // unscrambled, when it fits
+    int sizeClass = -1;             // -1 when the body is too short to hold one
+    std::vector<uint8_t> body;      // unscrambled, when it fits
 };
 
 // Looks at the tail of an image the way the downloader does.
@@ -33,8 +33,9 @@ SealedInfo Inspect(const std::vector<uint8_t>& image);
 const tagProfileTraits* DetectProfile(const std::vector<uint8_t>& image);
 
 // Body (header + program image) scrambled, then pmwsize, the free bytes and the checksum.
-std::vector<uint8_t> Seal(const std::vector<uint8_t>& downloader, const std::vector<uint8_t>& program,
-                          const tagProfileTraits& profile, const std::string& programName);
+std::vector<uint8_t> Seal(const std::vector<uint8_t>& downloader,
+                          const std::vector<uint8_t>& program, const tagProfileTraits& profile,
+                          const std::string& programName);
 
 // Empty when the program image suits the profile, else the reason to refuse it.
 std::string CheckProgram(const std::vector<uint8_t>& program, const tagProfileTraits& profile);
