@@ -17,17 +17,18 @@ using Port = SimTest;
 TEST_P(Operations, StopAndRunSwitchTheRelaysOfTheProfile) {
     Sim("set running 1");
     EXPECT_EQ(USB_GetRunState(), CMD_RESULT_PLC_RUNNING);
+    m_peer->Control("transcript clear");
     EXPECT_EQ(USB_StopPlc(), CMD_RESULT_OK);
     EXPECT_EQ(m_peer->Control("state").substr(0, 4), "STOP");
-    m_peer->Control("transcript clear");
     EXPECT_EQ(USB_RunPlc(), CMD_RESULT_OK);
     EXPECT_EQ(m_peer->Control("state").substr(0, 3), "RUN");
-    std::vector<std::string> run;
-    for (const std::string& l : Rx()) run.push_back(NoSum(l));
+    std::vector<std::string> sent;
+    for (const std::string& l : Rx()) sent.push_back(NoSum(l));
     if (Extended()) {
-        EXPECT_EQ(run, (std::vector<std::string>{"rx E7 E301", "rx E7 E401", "rx E8 E501"}));
+        EXPECT_EQ(sent, (std::vector<std::string>{"rx E8 E301", "rx E8 E401", "rx E7 E501",
+                                                  "rx E7 E301", "rx E7 E401", "rx E8 E501"}));
     } else {
-        EXPECT_EQ(run, (std::vector<std::string>{"rx 8 250F"}));
+        EXPECT_EQ(sent, (std::vector<std::string>{"rx 7 250F", "rx 8 250F"}));
     }
 }
 
