@@ -103,6 +103,7 @@ const CliCase kCases[] = {
      "This command completed execution!"},
     {"ClearProtected", "clear", &kProfileFX2N, -1, 10, "", "", "C", 11,
      "Current PLC has write protection, operation failed!"},
+    {"Info", "info", &kProfileFX1S, 22100, 10, "", "", "C", 0, "This command completed execution!"},
 };
 
 class NerioCli : public ::testing::TestWithParam<CliCase>, public cmdtest::PlcFixture {
@@ -128,6 +129,12 @@ TEST_P(NerioCli, ExitStatusAndResultText) {
 
     EXPECT_EQ(out.exit, c.exit) << out.output;
     EXPECT_EQ(out.LastLine(), c.lastLine) << out.output;
+    if (std::string(c.verb) == "info") {
+        EXPECT_NE(out.output.find("model word D8001: 22100 (model 22"), std::string::npos)
+            << out.output;
+        EXPECT_NE(out.output.find("run state: STOP"), std::string::npos) << out.output;
+        EXPECT_NE(out.output.find("D8003: 10 (write-protected)"), std::string::npos) << out.output;
+    }
     if (c.exit == 0 && std::string(c.verb) == "download") {
         std::vector<uint8_t> image = MemoryImage();
         EXPECT_EQ(sim->Peek(0x8000, image.size()), image);

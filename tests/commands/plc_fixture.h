@@ -16,6 +16,7 @@
 #include "commands/serial_command.h"
 #include "link/result_codes.h"
 #include "platform/notify.h"
+#include "platform/platform.h"
 #include "profiles/active.h"
 #include "serial/serial_port.h"
 #include "tools/fxsim/fxsim.h"
@@ -117,6 +118,7 @@ class PlcFixture {
     // simulated PLC behind COM1.
     void StartPlc(const tagProfileTraits& profile, fxsim::Options options) {
         UseProfile(profile);
+        platform::SetDebugSink([](const std::wstring&) {});  // the verify's address line
         options.profile = SimProfile(profile);
         SelectedPort = -1;
         pool = CSerialCommandPool::GetInstance();
