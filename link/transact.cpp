@@ -12,10 +12,6 @@ namespace {
 constexpr int kAttempts = 3;
 constexpr uint32_t kRetryPauseMs = 100;
 
-bool PausesAfterLastAttempt(const tagProfileTraits& p) {
-    return p.id != ProfileId::FX1S;
-}
-
 bool IsAckKind(uint16_t kind) {
     switch (kind) {
         case REQ_ENQ:
@@ -52,7 +48,7 @@ int USB_Transact(tagPlcRequest& request) {
         if (p.timeoutsAfterWrite) theSerialPort.SetTimeouts(p.portTimeoutMs);
         uint32_t got = theSerialPort.Read(request.Reply, request.ExpectedLength);
         if (got > 0 && USB_CheckReply(request) == 1) return CMD_RESULT_OK;
-        if (attempt == kAttempts && !PausesAfterLastAttempt(p)) break;
+        if (attempt == kAttempts && !p.pausesAfterLastAttempt) break;
         if (!platform::SleepCancellable(kRetryPauseMs)) return CMD_RESULT_TIMEOUT;
     }
     return CMD_RESULT_TIMEOUT;

@@ -24,6 +24,7 @@ const tagProfileTraits kProfileFX1N = {
     .programSpaceLast = 0xFD5B,
     .openFailureCode = 2,
     .timeoutsAfterWrite = false,
+    .pausesAfterLastAttempt = true,
     .runStateAddress = 0x01C0,
     .runStateLength = 4,
     .ramBoundMessage = L"SetPlcRam: out of max ram size ！",

@@ -24,6 +24,7 @@ const tagProfileTraits kProfileFX1S = {
     .programSpaceLast = 0,
     .openFailureCode = 4,
     .timeoutsAfterWrite = true,
+    .pausesAfterLastAttempt = false,
     .runStateAddress = 0x01E0,
     .runStateLength = 1,
     .ramBoundMessage = L"USB_SetPlcRam 通信地址溢出！",

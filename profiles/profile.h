@@ -48,6 +48,7 @@ struct tagProfileTraits {
     uint16_t programSpaceLast;   // last address sent with the program-space selector
     int openFailureCode;         // result of a transaction whose port will not open
     bool timeoutsAfterWrite;     // set the time-outs after each attempt's write and flush
+    bool pausesAfterLastAttempt;  // the retry pause follows the third failed attempt too
 
     uint16_t runStateAddress;  // byte whose bit 0 is the run monitor M8000
     uint8_t runStateLength;    // bytes read for the run state
