@@ -43,11 +43,11 @@ struct tagProfileTraits {
     uint32_t programLengthLimit;  // size class x 2000 is clamped to this
     uint32_t portTimeoutMs;       // all five serial time-out fields
 
-    bool extendedCommands;       // E00/E01/E10/E11/E7/E8 (classic "0" stays for the model word)
-    uint16_t programSpaceFirst;  // first address sent with the program-space selector
-    uint16_t programSpaceLast;   // last address sent with the program-space selector
-    int openFailureCode;         // result of a transaction whose port will not open
-    bool timeoutsAfterWrite;     // set the time-outs after each attempt's write and flush
+    bool extendedCommands;        // E00/E01/E10/E11/E7/E8 (classic "0" stays for the model word)
+    uint16_t programSpaceFirst;   // first address sent with the program-space selector
+    uint16_t programSpaceLast;    // last address sent with the program-space selector
+    int openFailureCode;          // result of a transaction whose port will not open
+    bool timeoutsAfterWrite;      // set the time-outs after each attempt's write and flush
     bool pausesAfterLastAttempt;  // the retry pause follows the third failed attempt too
 
     uint16_t runStateAddress;  // byte whose bit 0 is the run monitor M8000
