@@ -19,23 +19,13 @@
 #include "platform/platform.h"
 #include "profiles/active.h"
 #include "serial/serial_port.h"
+#include "tests/commands/wire.h"
 #include "tools/fxsim/fxsim.h"
 
 namespace cmdtest {
 
 // Long enough for the slowest failure path of the FX1N profile (several 500 ms time-outs).
 constexpr auto kResultWait = std::chrono::seconds(30);
-
-struct Message {
-    uint32_t msg;
-    uintptr_t w;
-    intptr_t l;
-    bool operator==(const Message& o) const { return msg == o.msg && w == o.w && l == o.l; }
-};
-
-inline std::ostream& operator<<(std::ostream& os, const Message& m) {
-    return os << std::hex << "{0x" << m.msg << ", " << std::dec << m.w << ", " << m.l << "}";
-}
 
 // The window the pool and the commands report to.
 class Window {
@@ -95,21 +85,6 @@ inline fxsim::Profile SimProfile(const tagProfileTraits& p) {
         default:
             return fxsim::Profile::FX2N;
     }
-}
-
-// "rx E11 805C 40 <data> 3A" -> "E11 805C 40": kind, address and count, no data, no sum.
-inline std::string Reduce(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> t;
-    for (std::string w; in >> w;) t.push_back(w);
-    if (t.size() < 2 || t[0] != "rx") return "";
-    const std::string& k = t[1];
-    size_t keep = 1;
-    if (k == "0" || k == "1" || k == "E00" || k == "E01" || k == "E10" || k == "E11") keep = 3;
-    if (k == "7" || k == "8" || k == "E7" || k == "E8" || k == "CODE") keep = 2;
-    std::string out;
-    for (size_t i = 1; i <= keep && i < t.size(); ++i) out += (i > 1 ? " " : "") + t[i];
-    return out;
 }
 
 class PlcFixture {
