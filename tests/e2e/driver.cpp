@@ -8,6 +8,7 @@
 //   text ID | enabled ID    one control
 //   ports                   "ports: count=<n> sel=<i>", then "port <i> <text> data=<bitmap>"
 //   select I                selects item I of the port picker
+//   rect ID                 "rect ID: left top right bottom", screen coordinates of a control
 //   check ID 0|1            sets a check box
 //   click ID                posts BM_CLICK to a control of the main dialog
 //   key ID VK               posts WM_KEYDOWN VK to a control of the main dialog
@@ -169,6 +170,13 @@ int wmain(int argc, wchar_t** argv) {
             }
             Out("ports: field height=" +
                 std::to_string(SendMessageW(c, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0)));
+        } else if (op == L"rect") {
+            int id = nextInt();
+            RECT r = {};
+            GetWindowRect(Control(id), &r);
+            Out("rect " + std::to_string(id) + ": " + std::to_string(r.left) + " " +
+                std::to_string(r.top) + " " + std::to_string(r.right) + " " +
+                std::to_string(r.bottom));
         } else if (op == L"select") {
             SendMessageW(Control(1000), CB_SETCURSEL, static_cast<WPARAM>(nextInt()), 0);
         } else if (op == L"check") {

@@ -21,6 +21,7 @@ e2e_log() { echo "$*" >&2; }
 
 e2e_setup() {
   E2E_WORK=$(mktemp -d /tmp/nerio-e2e.XXXXXX)
+  E2E_MAIN_PID=$BASHPID
   trap e2e_cleanup EXIT
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   # The project's prefix is the template: made once, then linked file by file (its registry
@@ -45,10 +46,15 @@ e2e_setup() {
   export DISPLAY=:$(head -1 "$E2E_WORK/display")
   wineserver -p >/dev/null 2>&1
   E2E_WINESERVER=1
+  # The first program of a prefix starts its system services, which keep the descriptors they
+  # inherit: let them inherit nothing that a caller waits on.
+  wine "$E2E_DRIVER" langid >/dev/null 2>&1 </dev/null
 }
 
 e2e_cleanup() {
   local status=$?
+  # Subshells of the script run this trap too; only the script itself cleans up.
+  [ "$BASHPID" = "$E2E_MAIN_PID" ] || return 0
   e2e_stop_sim
   if [ -n "${E2E_WINESERVER:-}" ]; then wineserver -k >/dev/null 2>&1 || true; fi
   local pid
