@@ -34,6 +34,21 @@ e2e_setup() {
   mkdir -p "$WINEPREFIX/dosdevices"
   cp -al "$E2E_TEMPLATE/drive_c" "$WINEPREFIX/"
   cp -a "$E2E_TEMPLATE"/*.reg "$E2E_TEMPLATE/.update-timestamp" "$WINEPREFIX/" 2>/dev/null || true
+  if [ -n "${E2E_DESKTOP:-}" ]; then
+    # Every window of the prefix on one virtual desktop that Wine draws itself, frames included.
+    {
+      echo
+      echo '[Software\\Wine\\Explorer] 0'
+      echo '"Desktop"="Default"'
+      echo
+      echo '[Software\\Wine\\Explorer\\Desktops] 0'
+      echo "\"Default\"=\"$E2E_DESKTOP\""
+    } >>"$WINEPREFIX/user.reg"
+  fi
+  if [ -n "${E2E_DIALOG_FONT:-}" ]; then
+    # The face that stands in for "MS Shell Dlg" (Wine's default is its own Tahoma).
+    sed -i "s/^\"MS Shell Dlg\"=.*/\"MS Shell Dlg\"=\"$E2E_DIALOG_FONT\"/" "$WINEPREFIX/system.reg"
+  fi
   ln -s ../drive_c "$WINEPREFIX/dosdevices/c:"
   ln -s / "$WINEPREFIX/dosdevices/z:"
   # A private display.
