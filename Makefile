@@ -3,7 +3,7 @@ JOBS ?= 2
 LINUX_DIR := build/linux
 WINDOWS_DIR := build/windows
 
-.PHONY: all bootstrap linux windows test test-linux test-windows test-deliverables demo clean
+.PHONY: all bootstrap linux windows test test-linux test-windows test-deliverables demo bench clean
 
 all: linux windows
 
@@ -33,6 +33,12 @@ test-deliverables:
 
 demo: linux windows
 	@scripts/demo
+
+# Figures of an optimised build without sanitizers; not part of the tests.
+bench: bootstrap
+	@cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNERIO_SANITIZE=OFF >/dev/null
+	@cmake --build build/bench -j$(JOBS) --target bench_download
+	@build/bench/bin/bench_download
 
 clean:
 	rm -rf build out

@@ -683,7 +683,8 @@ struct Simulator::Impl {
         s += " requests=" + std::to_string(requests) + " forced=";
         bool first = true;
         for (uint16_t a : forced) {
-            s += (first ? "" : ",") + Hex4(a);
+            if (!first) s += ',';
+            s += Hex4(a);
             first = false;
         }
         s += " model=" + std::to_string(Word(kModelWord));
