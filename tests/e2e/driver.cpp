@@ -15,6 +15,9 @@
 //   sys CMD                 posts WM_SYSCOMMAND CMD to the main dialog
 //   sysmenu                 "sysmenu <i> <text>" for the last two items of the system menu
 //   close                   posts WM_CLOSE to the main dialog
+//   send MSG WPARAM LPARAM  sends a message to the main dialog: "send MSG: <answer>"
+//   menu-last               opens the system menu from the keyboard, highlights its last item
+//   menu-enter              chooses the highlighted item of the open menu
 //   wait-box MS             a message box (or other dialog) besides the main one appears:
 //                           "box caption: ...", "box text: ..."
 //   answer ID               clicks button ID of the last box
@@ -203,6 +206,30 @@ int wmain(int argc, wchar_t** argv) {
                 Out("sysmenu " + std::to_string(k) + " id=" + std::to_string(static_cast<int>(id)) +
                     " text=" + Utf8(buf));
             }
+        } else if (op == L"send") {
+            UINT msg = static_cast<UINT>(nextInt());
+            WPARAM wp = static_cast<WPARAM>(nextInt());
+            LPARAM lp = static_cast<LPARAM>(nextInt());
+            DWORD_PTR answer = 0;
+            SendMessageTimeoutW(g_main, msg, wp, lp, SMTO_ABORTIFHUNG, 5000, &answer);
+            Out("send " + std::to_string(msg) + ": " + std::to_string(answer));
+        } else if (op == L"menu-last" || op == L"menu-enter") {
+            if (op == L"menu-last") PostMessageW(g_main, WM_SYSCOMMAND, SC_KEYMENU, L' ');
+            HWND menu = nullptr;
+            if (!Wait(
+                    5000,
+                    [](void* p) {
+                        HWND m = FindWindowExW(nullptr, nullptr, L"#32768", nullptr);
+                        *static_cast<HWND*>(p) = m;
+                        return m != nullptr && IsWindowVisible(m);
+                    },
+                    &menu))
+                return Fail("no system menu");
+            Sleep(kPollMs);
+            // From the first item, Up wraps round to the last one.
+            WPARAM key = op == L"menu-last" ? VK_UP : VK_RETURN;
+            PostMessageW(menu, WM_KEYDOWN, key, 1);
+            PostMessageW(menu, WM_KEYUP, key, 0xC0000001);
         } else if (op == L"close") {
             PostMessageW(g_main, WM_CLOSE, 0, 0);
         } else if (op == L"wait-box") {

@@ -109,9 +109,20 @@ e2e_expect "Enter and Escape leave the dialog open" "title: ${EN[title_2N]}"
 e2e_expect "Refresh lists the ports again" "ports: count=2 sel=0"
 e2e_expect "Refresh keeps the registry order" "port 1 COM5 "
 
-# The about item of the system menu opens the about box.
-e2e_drive sys 16 wait-box $E2E_BOX_MS
-e2e_expect "about box opens from the system command" "box caption: 关于我们"
+# The progress and result messages of the pool, sent as the worker sends them.
+e2e_drive send 0x178B 8000 16000 text 1005 send 0x178B 1 3 text 1005 send 0x178E 1 3 text 1005
+e2e_expect "download progress 8000 of 16000" "text 1005: Current download progress 50%"
+e2e_expect "download progress 1 of 3 truncates" "text 1005: Current download progress 33%"
+e2e_expect "verify progress" "text 1005: Current verify progress 33%"
+e2e_drive send 0x178B 5 0 text 1005 send 0x1789 0 0 text 1005 send 0x1788 0 1 no-box 500 state
+e2e_expect "a total of 0 shows 0%" "text 1005: Current download progress 0%"
+e2e_expect "the parameter step" "text 1005: Downloading params..."
+e2e_expect "a result without a command is rejected" "send 6024: 0"
+e2e_expect "and changes nothing" "ctl 1004 enabled=0 text=Close"
+
+# The system menu's last item, reached from the keyboard, opens the about box.
+e2e_drive menu-last sleep 200 menu-enter wait-box $E2E_BOX_MS
+e2e_expect "the system menu's last item is the about box" "box caption: 关于我们"
 e2e_drive answer 1 no-box 300 close wait-gone 5000
 e2e_expect "closing while idle asks nothing" "gone"
 e2e_wait_exit 5000 && echo "ok   the program ends after close"
