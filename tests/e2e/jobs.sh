@@ -18,6 +18,42 @@ e2e_expect "Chinese failure text" "box text: 下载失败：当前PLC型号不�
 e2e_wait_exit 5000
 e2e_stop_sim
 
+# A sealed image whose trailer lies: pmwsize patched, the checksum made right again.
+reseal() {  # reseal IN OUT PMWSIZE
+  perl -e '
+    my ($in, $out, $size) = @ARGV;
+    open(my $f, "<:raw", $in) or die; local $/; my $d = <$f>; close $f;
+    my $n = length $d;
+    substr($d, $n - 11, 4) = pack("N", $size);
+    my @t; for my $i (0..255) { my $c = $i; for (1..8) { $c = $c & 1 ? ($c >> 1) ^ 0xA001 : $c >> 1 } $t[$i] = $c }
+    my $crc = 0xFFFF; $crc = ($crc >> 8) ^ $t[($crc ^ $_) & 0xFF] for unpack("C*", substr($d, 0, $n - 2));
+    substr($d, $n - 2, 2) = pack("n", $crc);
+    open(my $o, ">:raw", $out) or die; print $o $d; close $o;' "$1" "$2" "$3"
+}
+e2e_start_sim fx2n
+for case in "damaged 2147483647" "empty 0"; do
+  set -- $case
+  mkdir -p "$E2E_WORK/app/$1"
+  reseal "$exe" "$E2E_WORK/app/$1/Nerio2N.exe" "$2"
+  e2e_launch "$E2E_WORK/app/$1/Nerio2N.exe" en
+  if [ "$1" = damaged ]; then
+    e2e_drive wait-main $E2E_START_MS no-box 500 click 1003 wait-box $E2E_BOX_MS answer 1 state
+    e2e_expect "a package beyond its file: the damaged-file message on Download" \
+      "box text: The current file is damaged, please contact your software manufacturer!"
+  else
+    e2e_drive wait-main $E2E_START_MS no-box 500 click 1003 no-box 1500 state
+    echo "ok   no package: Download shows nothing"
+  fi
+  e2e_expect "$1 package: the dialog stays idle" "ctl 1003 enabled=1 text=Download"
+  e2e_expect "$1 package: Close stays disabled" "ctl 1004 enabled=0 text=Close"
+  e2e_drive close wait-gone 5000
+  e2e_wait_exit 5000
+done
+# Only the close's monitor-header reset reaches the PLC, nothing of a download.
+e2e_check "no download reached the PLC" \
+  test "$(grep '^rx ' <<<"$(e2e_sim transcript)" | grep -cv '^rx E10 1400 02 0000 ')" -eq 0
+e2e_stop_sim
+
 e2e_start_sim fx2n --running
 e2e_launch "$exe" en
 
