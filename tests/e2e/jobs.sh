@@ -130,4 +130,12 @@ OUT=$(e2e_sim state)
 e2e_expect "the cut PLC stays stopped" "STOP "
 e2e_expect "the program bit stays forced" "0E76"
 
+# Close during a clear: no question, the program ends.
+e2e_sim set turnaround 300 >/dev/null
+e2e_launch "$exe" en
+e2e_drive wait-main $E2E_START_MS click 1006 wait-text 1006 Clearing 10000 close no-box 300 \
+  wait-gone 10000
+e2e_expect "closing during a clear asks nothing" "gone"
+e2e_wait_exit 5000 && echo "ok   the program ends after the clear was cut"
+
 e2e_finish
