@@ -23,6 +23,8 @@ e2e_setup() {
   E2E_WORK=$(mktemp -d /tmp/nerio-e2e.XXXXXX)
   E2E_MAIN_PID=$BASHPID
   trap e2e_cleanup EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   # The project's prefix is the template: made once, then linked file by file (its registry
   # copied), so every run starts from the same state in a few milliseconds.
