@@ -47,23 +47,44 @@ bool InProgramSpace(const tagProfileTraits& p, uint16_t address) {
     return address >= p.programSpaceFirst && address <= p.programSpaceLast;
 }
 
-int SendRead(int count, uint16_t address, bool extended) {
+// STX, the command (with the space selector in the extended set), address and count.
+// The kinds come in pairs: device space, program space; the classic one stands alone.
+struct BlockCommand {
+    const char* classic;
+    uint16_t classicKind;
+    const char* device;
+    const char* program;
+    uint16_t deviceKind;
+    uint16_t programKind;
+};
+
+constexpr BlockCommand kReadCommand = {"0",   REQ_READ,         "E00",
+                                       "E01", REQ_EREAD_DEVICE, REQ_EREAD_PROGRAM};
+constexpr BlockCommand kWriteCommand = {"1",   REQ_WRITE,         "E10",
+                                        "E11", REQ_EWRITE_DEVICE, REQ_EWRITE_PROGRAM};
+
+int BlockHead(FrameWriter& w, const BlockCommand& c, bool extended, uint16_t address, int count) {
     if (count == 0) return CMD_RESULT_PORT_CLOSED;
     if (count < 0 || count > kMaxFrameBytes) return CMD_RESULT_COMM_ERROR;
-    const tagProfileTraits& p = ActiveProfile();
-    tagPlcRequest r = NewRequest();
-    FrameWriter w{r};
     w.Byte(STX);
     if (extended) {
-        bool program = InProgramSpace(p, address);
-        w.Text(program ? "E01" : "E00");
-        r.RequestKind = program ? REQ_EREAD_PROGRAM : REQ_EREAD_DEVICE;
+        bool program = InProgramSpace(ActiveProfile(), address);
+        w.Text(program ? c.program : c.device);
+        w.r.RequestKind = program ? c.programKind : c.deviceKind;
     } else {
-        w.Text("0");
-        r.RequestKind = REQ_READ;
+        w.Text(c.classic);
+        w.r.RequestKind = c.classicKind;
     }
     w.Hex16(address);
     w.Hex8(static_cast<uint8_t>(count));
+    return CMD_RESULT_OK;
+}
+
+int SendRead(int count, uint16_t address, bool extended) {
+    tagPlcRequest r = NewRequest();
+    FrameWriter w{r};
+    int head = BlockHead(w, kReadCommand, extended, address, count);
+    if (head != CMD_RESULT_OK) return head;
     w.Seal();
     r.ExpectedLength = static_cast<uint8_t>(2 * count + 4);
     r.ImageAddress = address;
@@ -100,22 +121,10 @@ int USB_ReadFrameBase(int count, uint16_t address) {
 }
 
 int USB_WriteFrame(uint16_t address, int count) {
-    if (count == 0) return CMD_RESULT_PORT_CLOSED;
-    if (count < 0 || count > kMaxFrameBytes) return CMD_RESULT_COMM_ERROR;
-    const tagProfileTraits& p = ActiveProfile();
     tagPlcRequest r = NewRequest();
     FrameWriter w{r};
-    w.Byte(STX);
-    if (p.extendedCommands) {
-        bool program = InProgramSpace(p, address);
-        w.Text(program ? "E11" : "E10");
-        r.RequestKind = program ? REQ_EWRITE_PROGRAM : REQ_EWRITE_DEVICE;
-    } else {
-        w.Text("1");
-        r.RequestKind = REQ_WRITE;
-    }
-    w.Hex16(address);
-    w.Hex8(static_cast<uint8_t>(count));
+    int head = BlockHead(w, kWriteCommand, ActiveProfile().extendedCommands, address, count);
+    if (head != CMD_RESULT_OK) return head;
     for (int i = 0; i < count; ++i) w.Hex8(PlcRam[address + i]);
     w.Seal();
     r.ExpectedLength = 1;

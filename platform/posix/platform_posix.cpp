@@ -1,5 +1,6 @@
 // POSIX backend of the platform layer.
 #include "platform/platform.h"
+#include "platform/backend.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,14 +10,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <mutex>
 
 namespace platform {
 namespace {
-
-std::mutex g_sinkMutex;
-TextSink g_debugSink;
-TextSink g_boxSink;
 
 std::string NarrowPath(const std::wstring& path) {
     return ToUtf8(path);
@@ -121,42 +117,14 @@ void SleepMs(uint32_t ms) {
     }
 }
 
-void WriteDebugOutput(const std::wstring& text) {
-    TextSink sink;
-    {
-        std::lock_guard<std::mutex> lock(g_sinkMutex);
-        sink = g_debugSink;
-    }
-    if (sink) {
-        sink(text);
-        return;
-    }
+void DefaultDebugOutput(const std::wstring& text) {
     std::string utf8 = ToUtf8(text);
     fwrite(utf8.data(), 1, utf8.size(), stderr);
 }
 
-void SetDebugSink(TextSink sink) {
-    std::lock_guard<std::mutex> lock(g_sinkMutex);
-    g_debugSink = std::move(sink);
-}
-
-void AppMessageBox(const std::wstring& text) {
-    TextSink sink;
-    {
-        std::lock_guard<std::mutex> lock(g_sinkMutex);
-        sink = g_boxSink;
-    }
-    if (sink) {
-        sink(text);
-        return;
-    }
+void DefaultAppMessageBox(const std::wstring& text) {
     std::string utf8 = ToUtf8(text);
     fprintf(stderr, "%s\n", utf8.c_str());
-}
-
-void SetAppMessageBoxSink(TextSink sink) {
-    std::lock_guard<std::mutex> lock(g_sinkMutex);
-    g_boxSink = std::move(sink);
 }
 
 }  // namespace platform

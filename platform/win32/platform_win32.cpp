@@ -1,19 +1,14 @@
 // Win32 backend of the platform layer.
 #include "platform/platform.h"
+#include "platform/backend.h"
 
 #include <windows.h>
-
-#include <mutex>
 
 namespace platform {
 namespace {
 
 // GetModuleFileNameW is called with the classic path limit, as the image readers expect.
 constexpr DWORD kModulePathChars = 260;
-
-std::mutex g_sinkMutex;
-TextSink g_debugSink;
-TextSink g_boxSink;
 
 HANDLE AsHandle(intptr_t h) {
     return reinterpret_cast<HANDLE>(h);
@@ -110,40 +105,12 @@ void SleepMs(uint32_t ms) {
     Sleep(ms);
 }
 
-void WriteDebugOutput(const std::wstring& text) {
-    TextSink sink;
-    {
-        std::lock_guard<std::mutex> lock(g_sinkMutex);
-        sink = g_debugSink;
-    }
-    if (sink) {
-        sink(text);
-        return;
-    }
+void DefaultDebugOutput(const std::wstring& text) {
     OutputDebugStringW(text.c_str());
 }
 
-void SetDebugSink(TextSink sink) {
-    std::lock_guard<std::mutex> lock(g_sinkMutex);
-    g_debugSink = std::move(sink);
-}
-
-void AppMessageBox(const std::wstring& text) {
-    TextSink sink;
-    {
-        std::lock_guard<std::mutex> lock(g_sinkMutex);
-        sink = g_boxSink;
-    }
-    if (sink) {
-        sink(text);
-        return;
-    }
+void DefaultAppMessageBox(const std::wstring& text) {
     MessageBoxW(GetActiveWindow(), text.c_str(), L"", MB_OK);
-}
-
-void SetAppMessageBoxSink(TextSink sink) {
-    std::lock_guard<std::mutex> lock(g_sinkMutex);
-    g_boxSink = std::move(sink);
 }
 
 }  // namespace platform
