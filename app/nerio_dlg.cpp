@@ -403,7 +403,7 @@ LRESULT NERIO_DLG_CLASS::OnMsgSerialPool(WPARAM wParam, LPARAM lParam) {
                  ::IsWindow(static_cast<HWND>(command->m_hNotifyWnd)) &&
                  command->GetRuntimeClass() != nullptr;
     if (!valid) {
-        DebugLog(L"CMainFrame::OnMsgSerialPool failed : IsValid %08x\n",
+        DebugLog(L"CMainFrame::OnMsgSerialPool failed : IsValid %08x",
                  static_cast<unsigned>(wParam));
         return 0;
     }

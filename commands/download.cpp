@@ -139,7 +139,7 @@ int CSerialCommandDownload::TransferProgram() {
 }
 
 int CSerialCommandDownload::VerifyProgram() {
-    DebugLog(L"RamBase: %08x , CodeBase: %08x\n",
+    DebugLog(L"RamBase: %08x , CodeBase: %08x",
              static_cast<unsigned>(reinterpret_cast<uintptr_t>(&PlcRam[0])),
              static_cast<unsigned>(reinterpret_cast<uintptr_t>(&PlcRam[m_profile.CodeBase])));
     if (!platform::IsWindowHandle(m_hNotifyWnd)) return CMD_RESULT_COMM_ERROR;
