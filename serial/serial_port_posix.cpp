@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -24,6 +25,8 @@ constexpr int kInvalid = -1;
 constexpr cc_t kXonChar = 0x11;
 constexpr cc_t kXoffChar = 0x13;
 constexpr const char* kDefaultComDir = "/.nerio/dosdevices";
+// One character on the line: start bit, 7 data bits, parity and stop bit at 9600 baud.
+constexpr uint32_t kCharMicros = 1042;
 
 std::mutex g_devicesMutex;
 std::map<int, std::string> g_devices;
@@ -223,6 +226,11 @@ uint32_t CSerialPort::Read(void* buffer, uint32_t count) {
             got += static_cast<uint32_t>(n);
             // After a byte, a pause of T between two bytes ends the read.
             if (m_timeoutMs != 0) deadline = std::min(total, Clock::now() + interval);
+            // The rest cannot come faster than the line carries it: wait for it in one go
+            // rather than waking once per character (well inside T, so no time-out moves).
+            uint32_t restMs = (count - got) * kCharMicros / 1000;
+            if (m_timeoutMs != 0) restMs = std::min(restMs, m_timeoutMs / 2);
+            if (got < count && restMs > 1 && !platform::SleepCancellable(restMs)) return 0;
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
