@@ -113,7 +113,7 @@ class PlcFixture {
         server.reset();
         sim.reset();
     }
-    void Fault(const std::string& spec) { ASSERT_EQ(sim->Control("fault " + spec), "ok") << spec; }
+    void Fault(const std::string& what) { ASSERT_EQ(sim->Control("fault " + what), "ok") << what; }
 
     std::vector<std::string> Requests() const {
         std::vector<std::string> out;

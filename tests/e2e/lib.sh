@@ -84,12 +84,12 @@ e2e_cleanup() {
 # e2e_ports NAME=TARGET...: the registry's port list, in this order, and where each port leads
 # (a path; a missing one makes the port impossible to open). No arguments: no ports at all.
 e2e_ports() {
-  local key='HKLM\Hardware\DeviceMap\SerialComm' i=0 spec name target
+  local key='HKLM\Hardware\DeviceMap\SerialComm' i=0 entry name target
   # The key itself is volatile and cannot be made again: only its values go.
   wine reg delete "$key" /va /f >/dev/null 2>&1 || true
-  for spec in "$@"; do
-    name=${spec%%=*}
-    target=${spec#*=}
+  for entry in "$@"; do
+    name=${entry%%=*}
+    target=${entry#*=}
     wine reg add "$key" /v "\\Device\\NerioSerial$i" /t REG_SZ /d "$name" /f >/dev/null 2>&1
     ln -sfn "$target" "$WINEPREFIX/dosdevices/$(echo "$name" | tr 'A-Z' 'a-z')"
     i=$((i + 1))

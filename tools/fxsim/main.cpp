@@ -18,7 +18,7 @@ namespace {
 const char kUsage[] =
     "usage: fxsim --profile fx1s|fx1n|fx2n (--link PATH | --device DEV) [--model N]\n"
     "             [--d8003 N] [--running] [--load FILE] [--pace] [--turnaround MS]\n"
-    "             [--transcript FILE] [--dump FILE] [--control PATH] [--fault SPEC]...\n";
+    "             [--transcript FILE] [--dump FILE] [--control PATH] [--fault FAULT]...\n";
 
 int Usage(const std::string& why) {
     std::fprintf(stderr, "fxsim: %s\n%s", why.c_str(), kUsage);
