@@ -12,14 +12,13 @@
 #include "package/package.h"
 #include "platform/debuglog.h"
 #include "profiles/active.h"
+#include "res/catalogue.h"
 #include "serial/serial_port.h"
 
 namespace {
 
 // GetSystemDefaultLangID of a Chinese (PRC) system; every other language gets English.
 constexpr LANGID kLangChinesePrc = 0x0804;
-constexpr int kOffsetChinese = 0;
-constexpr int kOffsetEnglish = 10000;
 
 // Base string ids of the texts the dialog shows.
 enum : UINT {
@@ -139,7 +138,7 @@ BOOL NERIO_DLG_CLASS::OnInitDialog() {
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
 
-    m_nLangOffset = ::GetSystemDefaultLangID() == kLangChinesePrc ? kOffsetChinese : kOffsetEnglish;
+    m_nLangOffset = ::GetSystemDefaultLangID() == kLangChinesePrc ? kChineseOffset : kEnglishOffset;
     m_lblPort.SetWindowText(Text(IDS_PORT_LABEL));
     m_lblProgress.SetWindowText(Text(IDS_PROGRESS_LABEL));
     m_btnRefresh.SetWindowText(Text(IDS_REFRESH));
